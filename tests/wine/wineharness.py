@@ -752,7 +752,9 @@ def wait_for_suite_records(folder: Path, count: int = 1, timeout: float = 15) ->
 
 
 class Probe:
-    """Python face of winprobe.exe (tests/winetools/winprobe.c). Times are seconds."""
+    """Python face of winprobe.exe (tests/winetools/winprobe.c). Times are seconds.
+    Windows are matched by exact class and/or title among the visible top-level windows,
+    hidden ones too with include_hidden=True."""
 
     def __init__(self, wine: Wine):
         self.wine = wine
@@ -765,38 +767,39 @@ class Probe:
         return result.returncode, [json.loads(line) for line in result.stdout.splitlines() if line.strip()]
 
     @staticmethod
-    def _match(cls: str | None, title: str | None, visible: bool) -> list:
+    def _match(cls: str | None, title: str | None, include_hidden: bool) -> list:
         args = []
         if cls is not None:
             args += ["--class", cls]
         if title is not None:
             args += ["--title", title]
-        if visible:
-            args.append("--visible")
+        if include_hidden:
+            args.append("--all")
         return args
 
     def list_windows(self, include_hidden: bool = False) -> list[dict]:
         return self._call("list", *(["--all"] if include_hidden else []))[1]
 
     def find(self, cls: str | None = None, title: str | None = None, timeout: float = 10,
-             visible: bool = False) -> dict | None:
+             include_hidden: bool = False) -> dict | None:
         """Waits for a top-level window by class and/or title; None after the time-out."""
-        code, lines = self._call("find", *self._match(cls, title, visible), "--timeout", int(timeout * 1000),
+        code, lines = self._call("find", *self._match(cls, title, include_hidden), "--timeout", int(timeout * 1000),
                                  timeout=timeout)
         return lines[0] if code == 0 else None
 
-    def exists(self, cls: str | None = None, title: str | None = None, visible: bool = False) -> bool:
-        return self._call("exists", *self._match(cls, title, visible))[0] == 0
+    def exists(self, cls: str | None = None, title: str | None = None, include_hidden: bool = False) -> bool:
+        return self._call("exists", *self._match(cls, title, include_hidden))[0] == 0
 
     def wait_gone(self, cls: str | None = None, title: str | None = None, timeout: float = 10,
-                  visible: bool = False) -> bool:
-        code, _ = self._call("gone", *self._match(cls, title, visible), "--timeout", int(timeout * 1000),
+                  include_hidden: bool = False) -> bool:
+        code, _ = self._call("gone", *self._match(cls, title, include_hidden), "--timeout", int(timeout * 1000),
                              timeout=timeout)
         return code == 0
 
-    def close(self, cls: str | None = None, title: str | None = None, timeout: float = 10) -> dict | None:
+    def close(self, cls: str | None = None, title: str | None = None, timeout: float = 10,
+              include_hidden: bool = False) -> dict | None:
         """Posts WM_CLOSE to the first matching window; the window as it was, or None."""
-        code, lines = self._call("close", *self._match(cls, title, False), "--timeout", int(timeout * 1000),
+        code, lines = self._call("close", *self._match(cls, title, include_hidden), "--timeout", int(timeout * 1000),
                                  timeout=timeout)
         return lines[0] if code == 0 else None
 

@@ -2,15 +2,18 @@
  * straight through Win32 (no window manager focus involved). Every result is one JSON
  * object per line on stdout (UTF-8).
  *
+ * Windows are matched by exact class and/or title among the visible top-level windows;
+ * --all takes hidden ones too.
+ *
  *   winprobe.exe list    [--all]
- *       every visible top-level window (--all: hidden ones too), one line each
- *   winprobe.exe find    [--class C] [--title T] [--visible] [--timeout MS]
+ *       every top-level window, one line each
+ *   winprobe.exe find    [--class C] [--title T] [--all] [--timeout MS]
  *       waits for a matching top-level window and prints it; exit 1 on time-out
- *   winprobe.exe exists  [--class C] [--title T] [--visible]
+ *   winprobe.exe exists  [--class C] [--title T] [--all]
  *       prints {"exists":bool,"count":N}; exit 0 when one exists, 1 when none
- *   winprobe.exe gone    [--class C] [--title T] [--visible] [--timeout MS]
+ *   winprobe.exe gone    [--class C] [--title T] [--all] [--timeout MS]
  *       waits until no matching window exists; exit 1 on time-out
- *   winprobe.exe close   [--class C] [--title T] [--visible] [--timeout MS]
+ *   winprobe.exe close   [--class C] [--title T] [--all] [--timeout MS]
  *       waits for a matching window and posts WM_CLOSE to it (a close request)
  *   winprobe.exe msgbox  --caption C [--timeout MS]
  *       waits for a message box (dialog class #32770) with that caption and prints
@@ -42,7 +45,6 @@ struct Options {
     const wchar_t *class_name;
     const wchar_t *title;
     const wchar_t *button;
-    BOOL visible_only;
     BOOL all;
     DWORD timeout_ms;
     DWORD interval_ms;
@@ -224,7 +226,7 @@ static int CommandList(const struct Options *options)
 static int CommandFind(const struct Options *options, BOOL post_close)
 {
     static struct Snapshot shot;
-    HWND window = WaitForWindow(options, !options->visible_only);
+    HWND window = WaitForWindow(options, options->all);
     if (!window) {
         EmitSimple("{\"found\":false}");
         return 1;
@@ -246,7 +248,7 @@ static int CommandFind(const struct Options *options, BOOL post_close)
 static int CommandExists(const struct Options *options)
 {
     static struct Matches matches;
-    CollectWindows(options, !options->visible_only, &matches);
+    CollectWindows(options, options->all, &matches);
     struct JsonLine line = {0};
     JsonAppendFormat(&line, "{\"exists\":%s,\"count\":%d}", matches.count > 0 ? "true" : "false", matches.count);
     EmitLine(&line);
@@ -258,7 +260,7 @@ static int CommandGone(const struct Options *options)
     static struct Matches matches;
     DWORD start = GetTickCount();
     for (;;) {
-        CollectWindows(options, !options->visible_only, &matches);
+        CollectWindows(options, options->all, &matches);
         if (matches.count == 0) {
             EmitSimple("{\"gone\":true}");
             return 0;
@@ -461,10 +463,6 @@ static BOOL ParseOptions(int argc, wchar_t **argv, struct Options *options)
     for (int i = 2; i < argc; i++) {
         const wchar_t *name = argv[i];
         const wchar_t *value = i + 1 < argc ? argv[i + 1] : NULL;
-        if (wcscmp(name, L"--visible") == 0) {
-            options->visible_only = TRUE;
-            continue;
-        }
         if (wcscmp(name, L"--all") == 0) {
             options->all = TRUE;
             continue;
