@@ -237,7 +237,10 @@ def prepare_prefix(slot_root: Path, env: dict) -> tuple[WinePaths, float]:
 
 def start_wineserver(env: dict) -> subprocess.Popen:
     """A persistent wineserver for the prefix, in the foreground so that we own its pid;
-    it spares each Wine program the server start."""
+    it spares each Wine program the server start. A server still running for the prefix
+    can only be left from an earlier run of this slot that was killed (the slot is ours
+    now), so it is ended first."""
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=30)
     server = subprocess.Popen(["wineserver", "-f", "-p"], env=env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     time.sleep(0.2)
