@@ -643,6 +643,16 @@ class Background:
         """What the program has written to stdout and stderr so far."""
         return (self.stdout_path.read_text(errors="replace"), self.stderr_path.read_text(errors="replace"))
 
+    def wait_for_output(self, text: str, timeout: float) -> bool:
+        """Waits until the program's stdout contains `text`; False if it ends or the
+        time runs out first."""
+        deadline = time.monotonic() + timeout
+        while text not in self.stdout_path.read_text(errors="replace"):
+            if not self.running() or time.monotonic() >= deadline:
+                return text in self.stdout_path.read_text(errors="replace")
+            time.sleep(0.02)
+        return True
+
     def stop(self) -> None:
         stop_process(self.process)
 
