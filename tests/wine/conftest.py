@@ -16,7 +16,9 @@ Per-test fixtures:
                   wine.start(exe, *args) -> Background (stopped by pid after the test).
                   The install folder, Start menu folder and temporary package file are
                   removed before each test. Runs get ORVIX_SUITE_HEADLESS=1 unless a test
-                  passes env={"ORVIX_SUITE_HEADLESS": None}.
+                  passes env={"ORVIX_SUITE_HEADLESS": None}. Output goes to files
+                  (Background.output(), .wait_for_output(text, timeout)). A Windows
+                  process that a test leaves running is killed and fails the test.
     probe         winprobe.exe from Python: find, exists, wait_gone, close, message_box,
                   click, list_windows, watch
     https         the HTTPS server for https://localhost/downloads/Orvix-Windows.zip; no
