@@ -116,6 +116,7 @@ def test_download_with_length_shows_each_percentage_once_and_ignores_close(
     assert texts[0] == STATUS_DOWNLOADING, texts
     assert texts[1:102] == [f"{STATUS_DOWNLOADING} {p}%" for p in range(101)], texts
     assert texts[102:] == [STATUS_INSTALLING], texts
+    assert window["static"] in texts and closed["static"] in texts, "the label showed a text never set"
     assert second_name.read_bytes() == LARGE_BODY
     assert not wine_prefix.package_file.exists(), "the flow deletes the package after unpacking"
     assert https.requests() == [{"method": "GET", "uri": wh.DOWNLOAD_PATH, "protocol": "HTTP/1.1", "status": 200,
