@@ -102,9 +102,11 @@ def certificate_table(path: Path) -> tuple[int, int]:
 
 
 @pytest.fixture(scope="module")
-def offline_files(tmp_path_factory, launcher):
-    """The test package and the offline launcher made from it."""
-    folder = tmp_path_factory.mktemp("offline")
+def offline_files(wine_slot, launcher):
+    """The test package and the offline launcher made from it, in the run's own slot folder."""
+    folder = wine_slot.root / "offline"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
     package = build_package(folder / "package.zip", marker="unpacked from the offline launcher")
     offline = pack_launcher(launcher, package, folder / "offline" / wh.LAUNCHER_NAME)
     return package, offline
@@ -250,10 +252,10 @@ def test_held_package_file_with_suite_installed_just_launches(wine, probe, wine_
 
 
 def test_signed_offline_launcher_verifies_and_installs(wine, probe, wine_prefix, offline_files, tap_copy,
-                                                       tmp_path):
+                                                       work_dir):
     package, offline = offline_files
-    ca_cert, signer_cert, signer_key = make_code_signing_authority(tmp_path / "signing")
-    signed = tmp_path / "signed" / wh.LAUNCHER_NAME
+    ca_cert, signer_cert, signer_key = make_code_signing_authority(work_dir / "signing")
+    signed = work_dir / "signed" / wh.LAUNCHER_NAME
     signed.parent.mkdir()
     sign = subprocess.run(["osslsigncode", "sign", "-certs", str(signer_cert), "-key", str(signer_key),
                            "-n", CAPTION, "-h", "sha256", "-in", str(offline), "-out", str(signed)],
