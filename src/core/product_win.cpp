@@ -11,6 +11,9 @@ namespace {
 // {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}
 const GUID kFolderUserProgramFiles = {
     0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
+// {A77F5D77-2E2B-44C3-A6A2-ABA601054A51}
+const GUID kFolderPrograms = {
+    0xa77f5d77, 0x2e2b, 0x44c3, {0xa6, 0xa2, 0xab, 0xa6, 0x01, 0x05, 0x4a, 0x51}};
 // {F1B32785-6FBA-4FCF-9D55-7B8E7F157091}
 const GUID kFolderLocalAppData = {
     0xf1b32785, 0x6fba, 0x4fcf, {0x9d, 0x55, 0x7b, 0x8e, 0x7f, 0x15, 0x70, 0x91}};
@@ -47,6 +50,11 @@ std::wstring GetUserProgramFilesDir()
     const std::wstring fallback = ComposeUserProgramFilesDir(GetKnownFolder(kFolderLocalAppData));
     if (!fallback.empty()) CreateDirectoryW(fallback.c_str(), nullptr);
     return fallback;
+}
+
+std::wstring GetStartMenuProgramsDir()
+{
+    return GetKnownFolder(kFolderPrograms);
 }
 
 std::wstring GetInstallDir()

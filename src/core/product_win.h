@@ -8,6 +8,9 @@
 // Empty only when neither folder can be found.
 std::wstring GetUserProgramFilesDir();
 
+// The user's own Start menu programs folder, created if missing; empty when it cannot be found.
+std::wstring GetStartMenuProgramsDir();
+
 // The install folder: the user program files folder followed by "\Orvix All In One".
 std::wstring GetInstallDir();
 

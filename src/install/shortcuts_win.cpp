@@ -13,26 +13,11 @@
 
 namespace {
 
-// {A77F5D77-2E2B-44C3-A6A2-ABA601054A51}
-const GUID kFolderPrograms = {
-    0xa77f5d77, 0x2e2b, 0x44c3, {0xa6, 0xa2, 0xab, 0xa6, 0x01, 0x05, 0x4a, 0x51}};
-
 struct ComRelease {
     void operator()(IUnknown* object) const { object->Release(); }
 };
 template <typename Interface>
 using ComPtr = std::unique_ptr<Interface, ComRelease>;
-
-// The user's Start menu programs folder, created if missing; empty when the lookup fails.
-std::wstring GetProgramsDir()
-{
-    PWSTR path = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(kFolderPrograms, KF_FLAG_CREATE, nullptr, &path);
-    std::wstring folder;
-    if (SUCCEEDED(result) && path != nullptr) folder = path;
-    if (path != nullptr) CoTaskMemFree(path);
-    return folder;
-}
 
 void SaveShortcut(const Place& place, const std::wstring& startMenuDir,
                   const std::wstring& installDir, const std::wstring& suiteExe)
@@ -64,7 +49,7 @@ void CreateShortcuts()
 {
     // Without the Programs folder there is no Start menu to write to; the shortcuts are skipped
     // rather than written to a folder at the root of the current drive.
-    const std::wstring programsDir = GetProgramsDir();
+    const std::wstring programsDir = GetStartMenuProgramsDir();
     if (programsDir.empty()) return;
     const std::wstring startMenuDir = ComposeStartMenuDir(programsDir);
     CreateDirectoryW(startMenuDir.c_str(), nullptr);

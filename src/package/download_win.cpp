@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/handle_win.h"
 #include "core/product.h"
 #include "core/product_win.h"
 #include "package/download_progress.h"
@@ -24,11 +25,6 @@ struct InternetCloser {
     void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
 };
 using InternetHandle = std::unique_ptr<void, InternetCloser>;
-
-struct FileCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, FileCloser>;
 
 // WinHTTP is loaded from the system folder by its full path before its first call, so the
 // delay-loaded imports bind to that copy and never to a winhttp.dll beside the launcher.
@@ -112,12 +108,9 @@ std::wstring DownloadPackage()
     const DWORD contentLength = QueryNumber(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
     if (status != 200) return std::wstring();
 
-    FileHandle file(CreateFileW(packagePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
-        return std::wstring();
-    }
+    UniqueHandle file = AdoptFileHandle(CreateFileW(packagePath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::wstring();
     const bool complete = ReceiveBody(request.get(), file.get(), contentLength);
     file.reset();
     return complete ? packagePath : std::wstring();

@@ -10,21 +10,11 @@
 #include <new>
 #include <string>
 
+#include "core/handle_win.h"
 #include "core/product_win.h"
 #include "package/trailer.h"
 
 namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-// Holds an open file handle; empty when the file could not be opened.
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-UniqueHandle AdoptFileHandle(HANDLE handle)
-{
-    return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
 
 // The launcher's own file. Empty when the system cannot tell it, or when the path does not fit the
 // 260-character buffer: a cut-off path could name another file, so no package is looked for.
